@@ -1,0 +1,3 @@
+#include "editor/OstraLookAndFeel.h"
+
+OstraLookAndFeel::OstraLookAndFeel() = default;
