@@ -198,7 +198,7 @@ void LumiroLooperProcessor::processBlock(juce::AudioBuffer<float>& buffer, juce:
         {v[dlTime], v[dlFb], v[dlMix], v[dlMode], v[dlSync], v[dlDiv], timing.bpm});
     looper.updateParameters(timing, choiceIndex(v[loopBars]), isOn(v[loopSync]));
     octaver.updateParameters(
-        {v[octGate], v[octSens], v[octTone], v[octRange], v[octDry], v[octLvl]});
+        {v[octGate], v[octSens], v[octTone], v[octRange], v[octDry], v[octLvl], v[octOn]});
     filterz.updateParameters({v[fzMotion], v[fzColour], v[fzDrive], v[fzMix], v[fzPreset]});
     vocoder.updateParameters(
         {v[vcGlide], v[vcBreath], v[vcBright], v[vcCarrier], v[vcDry], v[vcMix], v[vcOn]});
