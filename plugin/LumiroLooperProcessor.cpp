@@ -25,6 +25,21 @@ bool isOn(float raw) { return raw > 0.5f; }
 int choiceIndex(float raw) { return (int) raw; }
 
 constexpr juce::uint32 stateMagic = 0x21324356;
+
+// NaN or infinity from the host would stay in the delay line, the scratch
+// rings, the filter states and the loop for good: such samples become silence
+// before the chain. Finite samples are not written at all.
+void silenceNonFinite(juce::AudioBuffer<float>& buffer, int numChannels)
+{
+    const int numSamples = buffer.getNumSamples();
+    for (int ch = 0; ch < numChannels; ++ch)
+    {
+        const float* in = buffer.getReadPointer(ch);
+        for (int i = 0; i < numSamples; ++i)
+            if (!std::isfinite(in[i]))
+                buffer.setSample(ch, i, 0.0f);
+    }
+}
 } // namespace
 
 const std::array<const char*, 42> LumiroLooperProcessor::parameterIDs = {
@@ -42,7 +57,11 @@ LumiroLooperProcessor::LumiroLooperProcessor()
       apvts(*this, nullptr, "PARAMS", createLayout())
 {
     for (size_t i = 0; i < parameterIDs.size(); ++i)
+    {
         raw[i] = apvts.getRawParameterValue(parameterIDs[i]);
+        const auto* param = apvts.getParameter(parameterIDs[i]);
+        defaults[i] = param->convertFrom0to1(param->getDefaultValue());
+    }
 }
 
 juce::AudioProcessorValueTreeState::ParameterLayout LumiroLooperProcessor::createLayout()
@@ -187,9 +206,15 @@ void LumiroLooperProcessor::processBlock(juce::AudioBuffer<float>& buffer, juce:
     juce::ignoreUnused(midi);
     juce::ScopedNoDenormals noDenormals;
 
+    // The framework passes a host's NaN through to the raw value; the stages
+    // get the parameter's default instead.
     float v[numParams];
     for (int i = 0; i < numParams; ++i)
+    {
         v[i] = value(i);
+        if (!std::isfinite(v[i]))
+            v[i] = defaults[(size_t) i];
+    }
 
     const HostTiming timing = readHostTiming(getPlayHead());
 
@@ -204,6 +229,10 @@ void LumiroLooperProcessor::processBlock(juce::AudioBuffer<float>& buffer, juce:
         {v[vcGlide], v[vcBreath], v[vcBright], v[vcCarrier], v[vcDry], v[vcMix], v[vcOn]});
     scratcher.updateParameters({v[scBars], v[scDry], v[scDepth], v[scFader], v[scJog],
                                 v[scPattern], v[scMode], v[scOn], timing.bpm, scratcher.sampleRate});
+
+    // Every stage is prepared with the same channel count; channels beyond it
+    // pass through untouched.
+    silenceNonFinite(buffer, juce::jmin(buffer.getNumChannels(), delay.numChannels));
 
     if (isOn(v[atOn]))
         autotune.process(buffer);
@@ -247,7 +276,15 @@ void LumiroLooperProcessor::setStateInformation(const void* data, int sizeInByte
     if (xml == nullptr)
         return;
 
-    apvts.replaceState(juce::ValueTree::fromXml(*xml));
+    // A value that is not a number counts as no value: that parameter returns
+    // to its default instead of carrying NaN into the stages.
+    auto state = juce::ValueTree::fromXml(*xml);
+    for (auto child : state)
+        if (const auto* stored = child.getPropertyPointer("value");
+            stored != nullptr && std::isnan((double) *stored))
+            child.removeProperty("value", nullptr);
+
+    apvts.replaceState(state);
 }
 
 juce::AudioProcessor* JUCE_CALLTYPE createPluginFilter()

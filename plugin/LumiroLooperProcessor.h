@@ -68,6 +68,7 @@ public:
 private:
     // Raw values of the parameters, resolved once; indexed like parameterIDs.
     std::array<std::atomic<float>*, 42> raw{};
+    std::array<float, 42> defaults{};
     float value(int index) const { return raw[(size_t) index]->load(std::memory_order_relaxed); }
 
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR(LumiroLooperProcessor)
