@@ -40,6 +40,32 @@ void silenceNonFinite(juce::AudioBuffer<float>& buffer, int numChannels)
                 buffer.setSample(ch, i, 0.0f);
     }
 }
+
+// Makes what the parameters take from a restored document also what the next
+// save writes. Of an attribute given twice only the first counts, as the
+// parameter tree reads it (the XML writer would keep the last one), and a
+// "value" that is not a number counts as absent, so that parameter returns to
+// its default instead of carrying NaN into the stages.
+void tidyRestoredElement(juce::XmlElement& element)
+{
+    juce::StringArray names, values;
+    for (int i = 0; i < element.getNumAttributes(); ++i)
+    {
+        const auto& name = element.getAttributeName(i);
+        const auto& value = element.getAttributeValue(i);
+        if (names.contains(name) || (name == "value" && std::isnan(value.getDoubleValue())))
+            continue;
+        names.add(name);
+        values.add(value);
+    }
+
+    if (names.size() == element.getNumAttributes())
+        return;
+
+    element.removeAllAttributes();
+    for (int i = 0; i < names.size(); ++i)
+        element.setAttribute(names[i], values[i]);
+}
 } // namespace
 
 const std::array<const char*, 42> LumiroLooperProcessor::parameterIDs = {
@@ -271,20 +297,31 @@ void LumiroLooperProcessor::setStateInformation(const void* data, int sizeInByte
     if (length < 1)
         return;
 
-    const auto textLength = (size_t) juce::jmin((int) length, sizeInBytes - 8);
-    const auto xml = juce::parseXML(juce::String::fromUTF8(bytes + 8, (int) textLength));
+    // Text that is not valid UTF-8 cannot be decoded (the framework's string
+    // would read past its end on a broken sequence): the blob is ignored.
+    const auto textLength = juce::jmin((int) length, sizeInBytes - 8);
+    if (!juce::CharPointer_UTF8::isValidString(bytes + 8, textLength))
+        return;
+
+    // Our blobs hold no processing instruction after the declaration, and the
+    // framework's parser never returns from some of them inside an element
+    // ("<PARAMS><?x?>a"): a blob with one is ignored rather than hang the host.
+    const auto text = juce::String::fromUTF8(bytes + 8, textLength);
+    auto body = text.trimStart();
+    if (body.startsWith("<?xml"))
+        body = body.fromFirstOccurrenceOf("?>", false, false);
+    if (body.contains("<?"))
+        return;
+
+    const auto xml = juce::parseXML(text);
     if (xml == nullptr)
         return;
 
-    // A value that is not a number counts as no value: that parameter returns
-    // to its default instead of carrying NaN into the stages.
-    auto state = juce::ValueTree::fromXml(*xml);
-    for (auto child : state)
-        if (const auto* stored = child.getPropertyPointer("value");
-            stored != nullptr && std::isnan((double) *stored))
-            child.removeProperty("value", nullptr);
+    tidyRestoredElement(*xml);
+    for (auto* child : xml->getChildIterator())
+        tidyRestoredElement(*child);
 
-    apvts.replaceState(state);
+    apvts.replaceState(juce::ValueTree::fromXml(*xml));
 }
 
 juce::AudioProcessor* JUCE_CALLTYPE createPluginFilter()
