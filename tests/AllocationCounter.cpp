@@ -28,6 +28,7 @@ thread_local bool counting = false;
 thread_local std::size_t allocationCount = 0;
 thread_local std::size_t freeCount = 0;
 
+#if LUMIRO_COUNT_ALLOCATIONS
 inline void noteAllocation()
 {
     if (counting)
@@ -39,6 +40,7 @@ inline void noteFree(const void* p)
     if (counting && p != nullptr)
         ++freeCount;
 }
+#endif
 } // namespace
 
 namespace allocation_counter
