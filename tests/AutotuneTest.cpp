@@ -369,14 +369,26 @@ TEST(AutotuneLagSearchTest, MatchesOneLagAtATimeOnVoiceLikeWindows)
 // ---------------------------------------------------------------------------
 // The stage
 
-TEST_F(AutotuneStageTest, BeforeTheFirstAnalysisOutputEqualsInput)
+class AutotuneRestTest : public AutotuneStageTest, public ::testing::WithParamInterface<float>
 {
-    prepare(2);
+};
+
+TEST_P(AutotuneRestTest, BeforeTheFirstAnalysisOutputEqualsInput)
+{
+    const float mix = GetParam();
+    prepare(2, switchedOn(0, 0, 1.0f, mix));
     Channels ch = {sine(toneHz, rate, window - 1), noise(window - 1, 3)};
     const Channels input = ch;
     run(stage, ch, {1, 7, 256, 1000});
 
-    EXPECT_EQ(ch, input);
+    // Exact at the ends of the mix range, within rounding in between.
+    if (mix == 0.0f || mix == 1.0f)
+        EXPECT_EQ(ch, input);
+    for (size_t k = 0; k < 2; ++k)
+    {
+        for (size_t i = 0; i < input[k].size(); ++i)
+            ASSERT_NEAR(ch[k][i], input[k][i], 1.0e-6f);
+    }
     EXPECT_EQ(stage.getAnalysisIndex(), window - 1);
     EXPECT_EQ(stage.getTargetRatio(), 1.0f);
     EXPECT_EQ(stage.getCurrentRatio(), 1.0f);
@@ -386,6 +398,46 @@ TEST_F(AutotuneStageTest, BeforeTheFirstAnalysisOutputEqualsInput)
         EXPECT_EQ(s.getOffset(), 0.0f);
     }
 }
+
+INSTANTIATE_TEST_SUITE_P(Mixes, AutotuneRestTest, ::testing::Values(1.0f, 0.0f, 0.3f));
+
+struct GlideCase
+{
+    float speed;
+    float coefficient;
+};
+
+class AutotuneGlideTest : public AutotuneStageTest, public ::testing::WithParamInterface<GlideCase>
+{
+};
+
+TEST_P(AutotuneGlideTest, RatioGlidesPerSampleAtSpeedCoefficient)
+{
+    const auto c = GetParam();
+    prepare(1, switchedOn(0, 0, c.speed));
+    const auto tone = sine(toneHz, rate, window + 1250);
+
+    // The window fills on the last sample of the first block; the glide then
+    // runs one step per sample from 1 towards the new target.
+    Channels first = {std::vector<float>(tone.begin(), tone.begin() + window)};
+    run(stage, first, {window - 1, 1});
+    Channels rest = {std::vector<float>(tone.begin() + window, tone.end())};
+    run(stage, rest, {100});
+
+    const float target = stage.getTargetRatio();
+    ASSERT_FLOAT_EQ(target, ratioFor(rate, 64, 79));
+    float expected = 1.0f;
+    for (int i = 0; i < 1251; ++i)
+        expected = expected + (target - expected) * c.coefficient;
+    EXPECT_NEAR(stage.getCurrentRatio(), expected, 1.0e-6f);
+    EXPECT_EQ(stage.getShifters()[0].getRate(), stage.getCurrentRatio());
+}
+
+INSTANTIATE_TEST_SUITE_P(Speeds, AutotuneGlideTest,
+                         ::testing::Values(GlideCase{0.0f, 0.0008f}, // time constant 1250 samples
+                                           GlideCase{0.5f, 0.0308f}, GlideCase{1.0f, 0.0608f},
+                                           GlideCase{-2.0f, 0.0008f},  // held at speed 0
+                                           GlideCase{3.0f, 0.0608f})); // held at speed 1
 
 TEST_F(AutotuneStageTest, TheWindowFillsAcrossBlocksAndIsAnalysedWhenFull)
 {
