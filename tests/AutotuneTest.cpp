@@ -383,7 +383,9 @@ TEST_P(AutotuneRestTest, BeforeTheFirstAnalysisOutputEqualsInput)
 
     // Exact at the ends of the mix range, within rounding in between.
     if (mix == 0.0f || mix == 1.0f)
+    {
         EXPECT_EQ(ch, input);
+    }
     for (size_t k = 0; k < 2; ++k)
     {
         for (size_t i = 0; i < input[k].size(); ++i)
