@@ -9,20 +9,61 @@ namespace
 // Indices into parameterIDs, in the host's order.
 enum ParamIndex : int
 {
-    atOn, atKey, atScale, atSpeed, atMix,
-    dlOn, dlTime, dlFb, dlMix, dlMode, dlSync, dlDiv,
-    loopSync, loopBars,
-    octOn, octLvl, octDry, octRange, octTone, octSens, octGate,
-    fzOn, fzPreset, fzMix, fzDrive, fzColour, fzMotion,
-    vcOn, vcMix, vcDry, vcCarrier, vcBright, vcBreath, vcGlide,
-    scOn, scMode, scPattern, scJog, scFader, scDepth, scDry, scBars,
+    atOn,
+    atKey,
+    atScale,
+    atSpeed,
+    atMix,
+    dlOn,
+    dlTime,
+    dlFb,
+    dlMix,
+    dlMode,
+    dlSync,
+    dlDiv,
+    loopSync,
+    loopBars,
+    octOn,
+    octLvl,
+    octDry,
+    octRange,
+    octTone,
+    octSens,
+    octGate,
+    fzOn,
+    fzPreset,
+    fzMix,
+    fzDrive,
+    fzColour,
+    fzMotion,
+    vcOn,
+    vcMix,
+    vcDry,
+    vcCarrier,
+    vcBright,
+    vcBreath,
+    vcGlide,
+    scOn,
+    scMode,
+    scPattern,
+    scJog,
+    scFader,
+    scDepth,
+    scDry,
+    scBars,
     numParams
 };
 
 static_assert(numParams == 42);
 
-bool isOn(float raw) { return raw > 0.5f; }
-int choiceIndex(float raw) { return (int) raw; }
+bool isOn(float raw)
+{
+    return raw > 0.5f;
+}
+int choiceIndex(float raw)
+{
+    return (int)raw;
+}
 
 constexpr juce::uint32 stateMagic = 0x21324356;
 
@@ -69,12 +110,12 @@ void tidyRestoredElement(juce::XmlElement& element)
 } // namespace
 
 const std::array<const char*, 42> LumiroLooperProcessor::parameterIDs = {
-    "atOn",    "atKey",    "atScale",  "atSpeed",  "atMix",     "dlOn",      "dlTime",
-    "dlFb",    "dlMix",    "dlMode",   "dlSync",   "dlDiv",     "loopSync",  "loopBars",
-    "octOn",   "octLvl",   "octDry",   "octRange", "octTone",   "octSens",   "octGate",
-    "fzOn",    "fzPreset", "fzMix",    "fzDrive",  "fzColour",  "fzMotion",  "vcOn",
-    "vcMix",   "vcDry",    "vcCarrier", "vcBright", "vcBreath", "vcGlide",   "scOn",
-    "scMode",  "scPattern", "scJog",   "scFader",  "scDepth",   "scDry",     "scBars"};
+    "atOn",   "atKey",     "atScale",   "atSpeed",  "atMix",    "dlOn",     "dlTime",
+    "dlFb",   "dlMix",     "dlMode",    "dlSync",   "dlDiv",    "loopSync", "loopBars",
+    "octOn",  "octLvl",    "octDry",    "octRange", "octTone",  "octSens",  "octGate",
+    "fzOn",   "fzPreset",  "fzMix",     "fzDrive",  "fzColour", "fzMotion", "vcOn",
+    "vcMix",  "vcDry",     "vcCarrier", "vcBright", "vcBreath", "vcGlide",  "scOn",
+    "scMode", "scPattern", "scJog",     "scFader",  "scDepth",  "scDry",    "scBars"};
 
 LumiroLooperProcessor::LumiroLooperProcessor()
     : juce::AudioProcessor(BusesProperties()
@@ -98,8 +139,8 @@ juce::AudioProcessorValueTreeState::ParameterLayout LumiroLooperProcessor::creat
     auto addFloat = [&](const char* id, const char* name, float start, float end, float step,
                         float skew, float def)
     {
-        layout.add(std::make_unique<juce::AudioParameterFloat>(
-            juce::ParameterID{id, 1}, name, Range(start, end, step, skew), def));
+        layout.add(std::make_unique<juce::AudioParameterFloat>(juce::ParameterID{id, 1}, name,
+                                                               Range(start, end, step, skew), def));
     };
     auto unit = [&](const char* id, const char* name, float def)
     { addFloat(id, name, 0.0f, 1.0f, 0.001f, 1.0f, def); };
@@ -108,12 +149,12 @@ juce::AudioProcessorValueTreeState::ParameterLayout LumiroLooperProcessor::creat
         layout.add(std::make_unique<juce::AudioParameterChoice>(juce::ParameterID{id, 1}, name,
                                                                 choices, def));
     };
-    auto addBool = [&](const char* id, const char* name, bool def)
-    { layout.add(std::make_unique<juce::AudioParameterBool>(juce::ParameterID{id, 1}, name, def)); };
+    auto addBool = [&](const char* id, const char* name, bool def) {
+        layout.add(std::make_unique<juce::AudioParameterBool>(juce::ParameterID{id, 1}, name, def));
+    };
 
     addBool("atOn", "Autotune On", false);
-    addChoice("atKey", "Key",
-              {"C", "C#", "D", "D#", "E", "F", "F#", "G", "G#", "A", "A#", "B"}, 0);
+    addChoice("atKey", "Key", {"C", "C#", "D", "D#", "E", "F", "F#", "G", "G#", "A", "A#", "B"}, 0);
     addChoice("atScale", "Scale", {"Major", "Minor", "Chromatic"}, 0);
     unit("atSpeed", "Retune Speed", 0.7f);
     unit("atMix", "Tune Mix", 1.0f);
@@ -239,7 +280,7 @@ void LumiroLooperProcessor::processBlock(juce::AudioBuffer<float>& buffer, juce:
     {
         v[i] = value(i);
         if (!std::isfinite(v[i]))
-            v[i] = defaults[(size_t) i];
+            v[i] = defaults[(size_t)i];
     }
 
     const HostTiming timing = readHostTiming(getPlayHead());
@@ -253,8 +294,8 @@ void LumiroLooperProcessor::processBlock(juce::AudioBuffer<float>& buffer, juce:
     filterz.updateParameters({v[fzMotion], v[fzColour], v[fzDrive], v[fzMix], v[fzPreset]});
     vocoder.updateParameters(
         {v[vcGlide], v[vcBreath], v[vcBright], v[vcCarrier], v[vcDry], v[vcMix], v[vcOn]});
-    scratcher.updateParameters({v[scBars], v[scDry], v[scDepth], v[scFader], v[scJog],
-                                v[scPattern], v[scMode], v[scOn], timing.bpm, scratcher.sampleRate});
+    scratcher.updateParameters({v[scBars], v[scDry], v[scDepth], v[scFader], v[scJog], v[scPattern],
+                                v[scMode], v[scOn], timing.bpm, scratcher.sampleRate});
 
     // Every stage is prepared with the same channel count; channels beyond it
     // pass through untouched.
@@ -293,13 +334,13 @@ void LumiroLooperProcessor::setStateInformation(const void* data, int sizeInByte
     if (juce::ByteOrder::littleEndianInt(bytes) != stateMagic)
         return;
 
-    const auto length = (juce::int32) juce::ByteOrder::littleEndianInt(bytes + 4);
+    const auto length = (juce::int32)juce::ByteOrder::littleEndianInt(bytes + 4);
     if (length < 1)
         return;
 
     // Text that is not valid UTF-8 cannot be decoded (the framework's string
     // would read past its end on a broken sequence): the blob is ignored.
-    const auto textLength = juce::jmin((int) length, sizeInBytes - 8);
+    const auto textLength = juce::jmin((int)length, sizeInBytes - 8);
     if (!juce::CharPointer_UTF8::isValidString(bytes + 8, textLength))
         return;
 

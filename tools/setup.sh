@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(
     juce-modules-source cmake g++ pkg-config ccache
-    libgtest-dev libbenchmark-dev
+    libgtest-dev libbenchmark-dev libflac-dev
     xvfb xauth
 )
 
