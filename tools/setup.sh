@@ -7,6 +7,7 @@ packages=(
     juce-modules-source cmake g++ pkg-config ccache
     libgtest-dev libbenchmark-dev libflac-dev
     xvfb xauth
+    clang libclang-rt-dev llvm
 )
 
 missing=()
