@@ -176,7 +176,7 @@ TEST_F(RenderTool, TwoRecordPressesOneSecondApartLoopExactlyOneSecond)
 {
     // One impulse inside the take; with the delay off it comes back every
     // 48000 samples under the (silent) input.
-    const auto input = writeWav("in.wav", impulses(2, 168000, {28800}), 48000.0);
+    const auto input = writeWav("in.wav", impulses(2, 177600, {28800}), 48000.0);
     const auto run = render({input, "-o", path("out.wav"), "--float", "--set", "dlOn=off",
                              "--block", "256", "--at", "0.5", "rec", "--at", "1.5", "rec"});
     ASSERT_EQ(run.exitCode, 0) << run.output;
