@@ -731,7 +731,8 @@ void expandAtBoundary(Candidate c, int boundary, const std::vector<IssuedCommand
 
 float threadInput(int c, int n)
 {
-    return static_cast<float>((n * 7919 + c * 104729) % 2000 + 1) / 1024.0f;
+    const auto k = static_cast<juce::int64>(n) * 7919 + c * 104729;
+    return static_cast<float>(k % 2000 + 1) / 1024.0f;
 }
 
 TEST(LooperThreads, EveryBlockSeesEachCommandWholeOrNotAtAll)
