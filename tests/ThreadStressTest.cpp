@@ -127,7 +127,7 @@ class AudioThread
 
 TEST(ThreadStress, CommandsTapsParametersAndStateWhileAudioRuns)
 {
-    constexpr int operations = 3000;
+    constexpr int operations = 20000;
 
     LumiroLooperProcessor processor;
     processor.prepareToPlay(16000.0, 256);
