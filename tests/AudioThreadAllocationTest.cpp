@@ -120,8 +120,10 @@ TEST(AllocationCounter, SeesOperatorNewAndMallocOnlyInsideTheScope)
     if (!allocation_counter::isAvailable())
         GTEST_SKIP() << "allocation counting is compiled out in sanitizer builds";
 
-    // Kept in a volatile so the optimiser cannot drop the pair of calls.
+    // The pointers escape through volatiles so the optimiser cannot drop the
+    // allocate/free pairs.
     static int* volatile sink = nullptr;
+    static float* volatile heapSink = nullptr;
     auto* outside = new int(1);
     allocation_counter::Counts counts;
     {
@@ -129,10 +131,12 @@ TEST(AllocationCounter, SeesOperatorNewAndMallocOnlyInsideTheScope)
         sink = new int(2);
         delete sink;
         juce::HeapBlock<float> heap(16); // the framework's buffers allocate through malloc
+        heapSink = heap.get();
         heap.free();
         counts = scope.counts();
     }
     delete outside;
+    EXPECT_NE(heapSink, nullptr);
     EXPECT_EQ(counts.allocations, 2u);
     EXPECT_EQ(counts.frees, 2u);
 }

@@ -265,6 +265,7 @@ TEST_F(HostileHost, OddTempiAndTimeSignatures)
     const int scBars = processor.apvts.getParameter("scBars")->getNumSteps();
     const int loopBars = processor.apvts.getParameter("loopBars")->getNumSteps();
     const int dlDiv = processor.apvts.getParameter("dlDiv")->getNumSteps();
+    const int scPattern = processor.apvts.getParameter("scPattern")->getNumSteps();
 
     int index = 0;
     for (const auto& timing : timings)
@@ -281,7 +282,7 @@ TEST_F(HostileHost, OddTempiAndTimeSignatures)
             rig::set(processor, "scBars", (float)(choice % scBars));
             rig::set(processor, "loopBars", (float)(choice % loopBars));
             rig::set(processor, "dlDiv", (float)(choice % dlDiv));
-            rig::set(processor, "scPattern", (float)(index % 6));
+            rig::set(processor, "scPattern", (float)(index % scPattern));
 
             // Take a few blocks and close them into a loop fitted to the bar.
             const auto context = [&]

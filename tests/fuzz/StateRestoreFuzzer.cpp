@@ -54,7 +54,7 @@ struct Fixture
         return values;
     }
 
-    juce::ScopedJuceInitialiser_GUI juce;
+    juce::ScopedJuceInitialiser_GUI framework;
     LumiroLooperProcessor processor;
     juce::MemoryBlock baseline;
     std::array<float, 42> baselineValues{};
