@@ -9,31 +9,72 @@ namespace
 // Indices into parameterIDs, in the host's order.
 enum ParamIndex : int
 {
-    atOn, atKey, atScale, atSpeed, atMix,
-    dlOn, dlTime, dlFb, dlMix, dlMode, dlSync, dlDiv,
-    loopSync, loopBars,
-    octOn, octLvl, octDry, octRange, octTone, octSens, octGate,
-    fzOn, fzPreset, fzMix, fzDrive, fzColour, fzMotion,
-    vcOn, vcMix, vcDry, vcCarrier, vcBright, vcBreath, vcGlide,
-    scOn, scMode, scPattern, scJog, scFader, scDepth, scDry, scBars,
+    atOn,
+    atKey,
+    atScale,
+    atSpeed,
+    atMix,
+    dlOn,
+    dlTime,
+    dlFb,
+    dlMix,
+    dlMode,
+    dlSync,
+    dlDiv,
+    loopSync,
+    loopBars,
+    octOn,
+    octLvl,
+    octDry,
+    octRange,
+    octTone,
+    octSens,
+    octGate,
+    fzOn,
+    fzPreset,
+    fzMix,
+    fzDrive,
+    fzColour,
+    fzMotion,
+    vcOn,
+    vcMix,
+    vcDry,
+    vcCarrier,
+    vcBright,
+    vcBreath,
+    vcGlide,
+    scOn,
+    scMode,
+    scPattern,
+    scJog,
+    scFader,
+    scDepth,
+    scDry,
+    scBars,
     numParams
 };
 
 static_assert(numParams == 42);
 
-bool isOn(float raw) { return raw > 0.5f; }
-int choiceIndex(float raw) { return (int) raw; }
+bool isOn(float raw)
+{
+    return raw > 0.5f;
+}
+int choiceIndex(float raw)
+{
+    return (int)raw;
+}
 
 constexpr juce::uint32 stateMagic = 0x21324356;
 } // namespace
 
 const std::array<const char*, 42> LumiroLooperProcessor::parameterIDs = {
-    "atOn",    "atKey",    "atScale",  "atSpeed",  "atMix",     "dlOn",      "dlTime",
-    "dlFb",    "dlMix",    "dlMode",   "dlSync",   "dlDiv",     "loopSync",  "loopBars",
-    "octOn",   "octLvl",   "octDry",   "octRange", "octTone",   "octSens",   "octGate",
-    "fzOn",    "fzPreset", "fzMix",    "fzDrive",  "fzColour",  "fzMotion",  "vcOn",
-    "vcMix",   "vcDry",    "vcCarrier", "vcBright", "vcBreath", "vcGlide",   "scOn",
-    "scMode",  "scPattern", "scJog",   "scFader",  "scDepth",   "scDry",     "scBars"};
+    "atOn",   "atKey",     "atScale",   "atSpeed",  "atMix",    "dlOn",     "dlTime",
+    "dlFb",   "dlMix",     "dlMode",    "dlSync",   "dlDiv",    "loopSync", "loopBars",
+    "octOn",  "octLvl",    "octDry",    "octRange", "octTone",  "octSens",  "octGate",
+    "fzOn",   "fzPreset",  "fzMix",     "fzDrive",  "fzColour", "fzMotion", "vcOn",
+    "vcMix",  "vcDry",     "vcCarrier", "vcBright", "vcBreath", "vcGlide",  "scOn",
+    "scMode", "scPattern", "scJog",     "scFader",  "scDepth",  "scDry",    "scBars"};
 
 LumiroLooperProcessor::LumiroLooperProcessor()
     : juce::AudioProcessor(BusesProperties()
@@ -53,8 +94,8 @@ juce::AudioProcessorValueTreeState::ParameterLayout LumiroLooperProcessor::creat
     auto addFloat = [&](const char* id, const char* name, float start, float end, float step,
                         float skew, float def)
     {
-        layout.add(std::make_unique<juce::AudioParameterFloat>(
-            juce::ParameterID{id, 1}, name, Range(start, end, step, skew), def));
+        layout.add(std::make_unique<juce::AudioParameterFloat>(juce::ParameterID{id, 1}, name,
+                                                               Range(start, end, step, skew), def));
     };
     auto unit = [&](const char* id, const char* name, float def)
     { addFloat(id, name, 0.0f, 1.0f, 0.001f, 1.0f, def); };
@@ -63,12 +104,12 @@ juce::AudioProcessorValueTreeState::ParameterLayout LumiroLooperProcessor::creat
         layout.add(std::make_unique<juce::AudioParameterChoice>(juce::ParameterID{id, 1}, name,
                                                                 choices, def));
     };
-    auto addBool = [&](const char* id, const char* name, bool def)
-    { layout.add(std::make_unique<juce::AudioParameterBool>(juce::ParameterID{id, 1}, name, def)); };
+    auto addBool = [&](const char* id, const char* name, bool def) {
+        layout.add(std::make_unique<juce::AudioParameterBool>(juce::ParameterID{id, 1}, name, def));
+    };
 
     addBool("atOn", "Autotune On", false);
-    addChoice("atKey", "Key",
-              {"C", "C#", "D", "D#", "E", "F", "F#", "G", "G#", "A", "A#", "B"}, 0);
+    addChoice("atKey", "Key", {"C", "C#", "D", "D#", "E", "F", "F#", "G", "G#", "A", "A#", "B"}, 0);
     addChoice("atScale", "Scale", {"Major", "Minor", "Chromatic"}, 0);
     unit("atSpeed", "Retune Speed", 0.7f);
     unit("atMix", "Tune Mix", 1.0f);
@@ -202,8 +243,8 @@ void LumiroLooperProcessor::processBlock(juce::AudioBuffer<float>& buffer, juce:
     filterz.updateParameters({v[fzMotion], v[fzColour], v[fzDrive], v[fzMix], v[fzPreset]});
     vocoder.updateParameters(
         {v[vcGlide], v[vcBreath], v[vcBright], v[vcCarrier], v[vcDry], v[vcMix], v[vcOn]});
-    scratcher.updateParameters({v[scBars], v[scDry], v[scDepth], v[scFader], v[scJog],
-                                v[scPattern], v[scMode], v[scOn], timing.bpm, scratcher.sampleRate});
+    scratcher.updateParameters({v[scBars], v[scDry], v[scDepth], v[scFader], v[scJog], v[scPattern],
+                                v[scMode], v[scOn], timing.bpm, scratcher.sampleRate});
 
     if (isOn(v[atOn]))
         autotune.process(buffer);
@@ -238,12 +279,12 @@ void LumiroLooperProcessor::setStateInformation(const void* data, int sizeInByte
     if (juce::ByteOrder::littleEndianInt(bytes) != stateMagic)
         return;
 
-    const auto length = (juce::int32) juce::ByteOrder::littleEndianInt(bytes + 4);
+    const auto length = (juce::int32)juce::ByteOrder::littleEndianInt(bytes + 4);
     if (length < 1)
         return;
 
-    const auto textLength = (size_t) juce::jmin((int) length, sizeInBytes - 8);
-    const auto xml = juce::parseXML(juce::String::fromUTF8(bytes + 8, (int) textLength));
+    const auto textLength = (size_t)juce::jmin((int)length, sizeInBytes - 8);
+    const auto xml = juce::parseXML(juce::String::fromUTF8(bytes + 8, (int)textLength));
     if (xml == nullptr)
         return;
 

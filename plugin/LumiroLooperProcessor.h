@@ -18,7 +18,7 @@
 // pipeline that runs the six effects and the looper in a fixed order.
 class LumiroLooperProcessor : public juce::AudioProcessor
 {
-public:
+  public:
     LumiroLooperProcessor();
 
     static juce::AudioProcessorValueTreeState::ParameterLayout createLayout();
@@ -65,10 +65,10 @@ public:
     Scratcher scratcher;
     double lastTapMs = 0.0;
 
-private:
+  private:
     // Raw values of the parameters, resolved once; indexed like parameterIDs.
     std::array<std::atomic<float>*, 42> raw{};
-    float value(int index) const { return raw[(size_t) index]->load(std::memory_order_relaxed); }
+    float value(int index) const { return raw[(size_t)index]->load(std::memory_order_relaxed); }
 
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR(LumiroLooperProcessor)
 };

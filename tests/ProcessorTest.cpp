@@ -19,27 +19,48 @@ struct ParamSpec
 
 // Every parameter as the host lists it, with the raw value of a fresh instance.
 const ParamSpec expectedParams[] = {
-    {"atOn", "Autotune On", 0},        {"atKey", "Key", 0},
-    {"atScale", "Scale", 0},           {"atSpeed", "Retune Speed", 0.7f},
-    {"atMix", "Tune Mix", 1},          {"dlOn", "Delay On", 1},
-    {"dlTime", "Delay Time", 350},     {"dlFb", "Feedback", 0.4f},
-    {"dlMix", "Delay Mix", 0.35f},     {"dlMode", "Delay Mode", 0},
-    {"dlSync", "Delay Sync", 0},       {"dlDiv", "Delay Div", 1},
-    {"loopSync", "Loop Sync", 0},      {"loopBars", "Loop Bars", 0},
-    {"octOn", "Octave On", 0},         {"octLvl", "Octave Level", 0.8f},
-    {"octDry", "Octave Dry", 1},       {"octRange", "Octave Range", 1},
-    {"octTone", "Octave Tone", 0.45f}, {"octSens", "Octave Sens", 0.5f},
-    {"octGate", "Octave Gate", -55},   {"fzOn", "Filterz On", 0},
-    {"fzPreset", "Filterz Preset", 1}, {"fzMix", "Filterz Mix", 1},
-    {"fzDrive", "Filterz Drive", 0.3f}, {"fzColour", "Filterz Colour", 0.5f},
-    {"fzMotion", "Filterz Motion", 0.4f}, {"vcOn", "Vocoder On", 0},
-    {"vcMix", "Vocoder Mix", 1},       {"vcDry", "Vocoder Dry", 0.15f},
-    {"vcCarrier", "Vocoder Carrier", 0}, {"vcBright", "Vocoder Bright", 0.5f},
-    {"vcBreath", "Vocoder Breath", 0.35f}, {"vcGlide", "Vocoder Glide", 0.3f},
-    {"scOn", "Scratch On", 0},         {"scMode", "Scratch Mode", 2},
-    {"scPattern", "Scratch Pattern", 1}, {"scJog", "Scratch Jog", 0},
-    {"scFader", "Scratch Fader", 1},   {"scDepth", "Scratch Depth", 0.5f},
-    {"scDry", "Scratch Dry", 0},       {"scBars", "Scratch Bars", 1},
+    {"atOn", "Autotune On", 0},
+    {"atKey", "Key", 0},
+    {"atScale", "Scale", 0},
+    {"atSpeed", "Retune Speed", 0.7f},
+    {"atMix", "Tune Mix", 1},
+    {"dlOn", "Delay On", 1},
+    {"dlTime", "Delay Time", 350},
+    {"dlFb", "Feedback", 0.4f},
+    {"dlMix", "Delay Mix", 0.35f},
+    {"dlMode", "Delay Mode", 0},
+    {"dlSync", "Delay Sync", 0},
+    {"dlDiv", "Delay Div", 1},
+    {"loopSync", "Loop Sync", 0},
+    {"loopBars", "Loop Bars", 0},
+    {"octOn", "Octave On", 0},
+    {"octLvl", "Octave Level", 0.8f},
+    {"octDry", "Octave Dry", 1},
+    {"octRange", "Octave Range", 1},
+    {"octTone", "Octave Tone", 0.45f},
+    {"octSens", "Octave Sens", 0.5f},
+    {"octGate", "Octave Gate", -55},
+    {"fzOn", "Filterz On", 0},
+    {"fzPreset", "Filterz Preset", 1},
+    {"fzMix", "Filterz Mix", 1},
+    {"fzDrive", "Filterz Drive", 0.3f},
+    {"fzColour", "Filterz Colour", 0.5f},
+    {"fzMotion", "Filterz Motion", 0.4f},
+    {"vcOn", "Vocoder On", 0},
+    {"vcMix", "Vocoder Mix", 1},
+    {"vcDry", "Vocoder Dry", 0.15f},
+    {"vcCarrier", "Vocoder Carrier", 0},
+    {"vcBright", "Vocoder Bright", 0.5f},
+    {"vcBreath", "Vocoder Breath", 0.35f},
+    {"vcGlide", "Vocoder Glide", 0.3f},
+    {"scOn", "Scratch On", 0},
+    {"scMode", "Scratch Mode", 2},
+    {"scPattern", "Scratch Pattern", 1},
+    {"scJog", "Scratch Jog", 0},
+    {"scFader", "Scratch Fader", 1},
+    {"scDepth", "Scratch Depth", 0.5f},
+    {"scDry", "Scratch Dry", 0},
+    {"scBars", "Scratch Bars", 1},
 };
 
 float rawValue(LumiroLooperProcessor& p, const char* id)
@@ -66,11 +87,11 @@ juce::MemoryBlock makeBlob(const juce::String& xml, juce::uint32 magic = 0x21324
 {
     juce::MemoryBlock block;
     juce::MemoryOutputStream out(block, false);
-    out.writeInt((int) magic);
+    out.writeInt((int)magic);
     const auto utf8 = xml.toUTF8();
-    const auto length = (int) std::strlen(utf8);
-    out.writeInt(lengthOverride >= 0 ? (int) lengthOverride : length);
-    out.write(utf8, (size_t) length);
+    const auto length = (int)std::strlen(utf8);
+    out.writeInt(lengthOverride >= 0 ? (int)lengthOverride : length);
+    out.write(utf8, (size_t)length);
     out.writeByte(0);
     out.flush();
     return block;
@@ -95,7 +116,7 @@ TEST(Parameters, HostSeesFortyTwoInTableOrderWithNamesAndDefaults)
         EXPECT_EQ(withId->getVersionHint(), 1);
         EXPECT_EQ(withId->getLabel(), "");
         EXPECT_FLOAT_EQ(rawValue(p, e.id), e.defaultValue);
-        EXPECT_EQ(juce::String(LumiroLooperProcessor::parameterIDs[(size_t) i]), e.id);
+        EXPECT_EQ(juce::String(LumiroLooperProcessor::parameterIDs[(size_t)i]), e.id);
     }
 }
 
@@ -140,7 +161,7 @@ TEST(Parameters, ValuesBetweenStepsSnapToTheNearestStep)
         float expected;
     };
     const Case cases[] = {
-        {"dlTime", 350.4f, 350.0f}, {"dlTime", 20.6f, 21.0f},   {"octGate", -55.04f, -55.0f},
+        {"dlTime", 350.4f, 350.0f},   {"dlTime", 20.6f, 21.0f},     {"octGate", -55.04f, -55.0f},
         {"octGate", -79.94f, -79.9f}, {"atSpeed", 0.3334f, 0.333f}, {"scJog", -0.2506f, -0.251f},
         {"dlFb", 2.0f, 0.95f},
     };
@@ -189,8 +210,10 @@ TEST(Processor, AcceptsOnlyMonoToMonoAndStereoToStereo)
     const Case cases[] = {
         {"mono to mono", {Set::mono()}, {Set::mono()}, true},
         {"stereo to stereo", {Set::stereo()}, {Set::stereo()}, true},
-        {"stereo to stereo, extra buses ignored", {Set::stereo(), Set::quadraphonic()},
-         {Set::stereo(), Set::mono()}, true},
+        {"stereo to stereo, extra buses ignored",
+         {Set::stereo(), Set::quadraphonic()},
+         {Set::stereo(), Set::mono()},
+         true},
         {"disabled input, stereo out", {Set::disabled()}, {Set::stereo()}, false},
         {"no input bus, stereo out", {}, {Set::stereo()}, false},
         {"mono to stereo", {Set::mono()}, {Set::stereo()}, false},
@@ -225,7 +248,7 @@ TEST(State, BlobLayoutAndRoundTrip)
     EXPECT_EQ(bytes[1], 0x43);
     EXPECT_EQ(bytes[2], 0x32);
     EXPECT_EQ(bytes[3], 0x21);
-    EXPECT_EQ(juce::ByteOrder::littleEndianInt(bytes + 4), (juce::uint32) blob.getSize() - 9);
+    EXPECT_EQ(juce::ByteOrder::littleEndianInt(bytes + 4), (juce::uint32)blob.getSize() - 9);
     EXPECT_EQ(bytes[blob.getSize() - 1], 0);
 
     const juce::String text(reinterpret_cast<const char*>(bytes + 8));
@@ -234,7 +257,7 @@ TEST(State, BlobLayoutAndRoundTrip)
     EXPECT_TRUE(text.contains("<PARAM id=\"dlTime\" value=\"777.0\"/>"));
 
     LumiroLooperProcessor target;
-    target.setStateInformation(blob.getData(), (int) blob.getSize());
+    target.setStateInformation(blob.getData(), (int)blob.getSize());
     for (const auto* id : LumiroLooperProcessor::parameterIDs)
     {
         SCOPED_TRACE(id);
@@ -271,7 +294,7 @@ TEST(State, RestoreFailuresLeaveEveryParameterAsItWas)
         LumiroLooperProcessor p;
         setRaw(p, "dlTime", 123.0f);
         setRaw(p, "fzPreset", 5.0f);
-        p.setStateInformation(c.blob.getData(), (int) c.blob.getSize());
+        p.setStateInformation(c.blob.getData(), (int)c.blob.getSize());
         EXPECT_FLOAT_EQ(rawValue(p, "dlTime"), 123.0f);
         EXPECT_FLOAT_EQ(rawValue(p, "fzPreset"), 5.0f);
     }
@@ -285,7 +308,7 @@ TEST(State, PartialForeignAndOverlongBlobs)
         setRaw(p, "dlTime", 123.0f);
         setRaw(p, "fzPreset", 5.0f);
         const auto blob = makeBlob("<PARAMS><PARAM id=\"fzPreset\" value=\"3\"/></PARAMS>");
-        p.setStateInformation(blob.getData(), (int) blob.getSize());
+        p.setStateInformation(blob.getData(), (int)blob.getSize());
         EXPECT_FLOAT_EQ(rawValue(p, "fzPreset"), 3.0f);
         EXPECT_FLOAT_EQ(rawValue(p, "dlTime"), 350.0f);
     }
@@ -294,7 +317,7 @@ TEST(State, PartialForeignAndOverlongBlobs)
         LumiroLooperProcessor p;
         setRaw(p, "atSpeed", 0.1f);
         const auto blob = makeBlob("<OTHER><PARAM id=\"dlMix\" value=\"0.9\"/></OTHER>");
-        p.setStateInformation(blob.getData(), (int) blob.getSize());
+        p.setStateInformation(blob.getData(), (int)blob.getSize());
         EXPECT_FLOAT_EQ(rawValue(p, "dlMix"), 0.9f);
         EXPECT_FLOAT_EQ(rawValue(p, "atSpeed"), 0.7f);
     }
@@ -303,7 +326,7 @@ TEST(State, PartialForeignAndOverlongBlobs)
         LumiroLooperProcessor p;
         const auto blob =
             makeBlob("<PARAMS><PARAM id=\"dlTime\" value=\"500\"/></PARAMS>", 0x21324356, 100000);
-        p.setStateInformation(blob.getData(), (int) blob.getSize());
+        p.setStateInformation(blob.getData(), (int)blob.getSize());
         EXPECT_FLOAT_EQ(rawValue(p, "dlTime"), 500.0f);
     }
 }
@@ -312,13 +335,13 @@ namespace
 {
 class FakePlayHead : public juce::AudioPlayHead
 {
-public:
+  public:
     juce::Optional<PositionInfo> position;
     juce::Optional<PositionInfo> getPosition() const override { return position; }
 };
 
-juce::AudioPlayHead::PositionInfo makePosition(juce::Optional<double> bpm,
-                                               juce::Optional<juce::AudioPlayHead::TimeSignature> sig)
+juce::AudioPlayHead::PositionInfo
+makePosition(juce::Optional<double> bpm, juce::Optional<juce::AudioPlayHead::TimeSignature> sig)
 {
     juce::AudioPlayHead::PositionInfo info;
     info.setBpm(bpm);
@@ -379,7 +402,7 @@ juce::AudioBuffer<float> noise(int channels, int samples, int seed)
 bool sameSamples(const juce::AudioBuffer<float>& a, const juce::AudioBuffer<float>& b, int channel)
 {
     return std::memcmp(a.getReadPointer(channel), b.getReadPointer(channel),
-                       sizeof(float) * (size_t) a.getNumSamples()) == 0;
+                       sizeof(float) * (size_t)a.getNumSamples()) == 0;
 }
 
 void switchAllStages(LumiroLooperProcessor& p, bool on)

@@ -42,16 +42,26 @@ juce::AudioProcessorParameter* parameterNamed(juce::AudioPluginInstance& p, cons
 }
 
 const char* const expectedNames[] = {
-    "Autotune On",     "Key",            "Scale",           "Retune Speed",
-    "Tune Mix",        "Delay On",       "Delay Time",      "Feedback",
-    "Delay Mix",       "Delay Mode",     "Delay Sync",      "Delay Div",
-    "Loop Sync",       "Loop Bars",      "Octave On",       "Octave Level",
-    "Octave Dry",      "Octave Range",   "Octave Tone",     "Octave Sens",
-    "Octave Gate",     "Filterz On",     "Filterz Preset",  "Filterz Mix",
-    "Filterz Drive",   "Filterz Colour", "Filterz Motion",  "Vocoder On",
-    "Vocoder Mix",     "Vocoder Dry",    "Vocoder Carrier", "Vocoder Bright",
-    "Vocoder Breath",  "Vocoder Glide",  "Scratch On",      "Scratch Mode",
-    "Scratch Pattern", "Scratch Jog",    "Scratch Fader",   "Scratch Depth",
+    "Autotune On",     "Key",
+    "Scale",           "Retune Speed",
+    "Tune Mix",        "Delay On",
+    "Delay Time",      "Feedback",
+    "Delay Mix",       "Delay Mode",
+    "Delay Sync",      "Delay Div",
+    "Loop Sync",       "Loop Bars",
+    "Octave On",       "Octave Level",
+    "Octave Dry",      "Octave Range",
+    "Octave Tone",     "Octave Sens",
+    "Octave Gate",     "Filterz On",
+    "Filterz Preset",  "Filterz Mix",
+    "Filterz Drive",   "Filterz Colour",
+    "Filterz Motion",  "Vocoder On",
+    "Vocoder Mix",     "Vocoder Dry",
+    "Vocoder Carrier", "Vocoder Bright",
+    "Vocoder Breath",  "Vocoder Glide",
+    "Scratch On",      "Scratch Mode",
+    "Scratch Pattern", "Scratch Jog",
+    "Scratch Fader",   "Scratch Depth",
     "Scratch Dry",     "Scratch Bars",
 };
 } // namespace
@@ -110,7 +120,7 @@ TEST(HostedBundle, StateSavedByOneInstanceRestoresInAnother)
     auto target = instantiate();
     ASSERT_NE(target, nullptr);
     EXPECT_NE(parameterNamed(*target, "Delay Time")->getCurrentValueAsText(), timeText);
-    target->setStateInformation(state.getData(), (int) state.getSize());
+    target->setStateInformation(state.getData(), (int)state.getSize());
     EXPECT_EQ(parameterNamed(*target, "Delay Time")->getCurrentValueAsText(), timeText);
     EXPECT_EQ(parameterNamed(*target, "Filterz Preset")->getCurrentValueAsText(), "Radio DJ");
 }
