@@ -148,3 +148,36 @@ TEST(HostedBundle, AudioPassesThroughAProcessedBlock)
         for (int s = 0; s < 512; ++s)
             ASSERT_EQ(buffer.getSample(c, s), input.getSample(c, s)) << c << ":" << s;
 }
+
+TEST(HostedBundle, AFreshInstanceEchoesAnImpulseAfter350ms)
+{
+    auto p = instantiate();
+    ASSERT_NE(p, nullptr);
+    p->prepareToPlay(48000.0, 512);
+
+    // 70 blocks of 512 cover the first two echoes, at 16800 and 33600.
+    juce::MidiBuffer midi;
+    std::vector<float> left;
+    for (int block = 0; block < 70; ++block)
+    {
+        juce::AudioBuffer<float> buffer(2, 512);
+        buffer.clear();
+        if (block == 0)
+            for (int c = 0; c < 2; ++c)
+                buffer.setSample(c, 0, 1.0f);
+        p->processBlock(buffer, midi);
+        for (int s = 0; s < 512; ++s)
+        {
+            ASSERT_EQ(buffer.getSample(0, s), buffer.getSample(1, s));
+            left.push_back(buffer.getSample(0, s));
+        }
+    }
+    p->releaseResources();
+
+    EXPECT_FLOAT_EQ(left[0], 0.65f);
+    EXPECT_FLOAT_EQ(left[16800], 0.35f);
+    EXPECT_NEAR(left[33600], 0.35f * 0.4f, 1e-6f);
+    for (size_t s = 0; s < left.size(); ++s)
+        if (s != 0 && s != 16800 && s != 33600)
+            ASSERT_EQ(left[s], 0.0f) << "sample " << s;
+}
