@@ -1,5 +1,7 @@
 #include "ParameterAssignment.h"
 
+#include "RenderOptions.h"
+
 #include <algorithm>
 #include <cmath>
 #include <vector>
@@ -28,15 +30,6 @@ int editDistance(const juce::String& a, const juce::String& b)
         }
     }
     return row[(size_t)m];
-}
-
-bool parseNumber(const juce::String& text, double& out)
-{
-    const auto t = text.trim();
-    if (t.isEmpty() || !t.containsOnly("0123456789.-+eE"))
-        return false;
-    out = t.getDoubleValue();
-    return std::isfinite(out);
 }
 } // namespace
 
@@ -87,8 +80,8 @@ juce::String ParameterAssignment::parse(juce::AudioProcessorValueTreeState& apvt
         double index = 0.0;
         if (byText >= 0)
             result.value = (float)byText;
-        else if (parseNumber(valueText, index) && index == std::floor(index) && index >= 0.0 &&
-                 index < choice->choices.size())
+        else if (RenderOptions::parseNumber(valueText, index) && index == std::floor(index) &&
+                 index >= 0.0 && index < choice->choices.size())
             result.value = (float)index;
         else
             return result.id + " takes an index from 0 to " +
@@ -100,7 +93,7 @@ juce::String ParameterAssignment::parse(juce::AudioProcessorValueTreeState& apvt
 
     const auto range = apvts.getParameterRange(result.id);
     double number = 0.0;
-    if (!parseNumber(valueText, number))
+    if (!RenderOptions::parseNumber(valueText, number))
         return result.id + " needs a number from " + juce::String(range.start) + " to " +
                juce::String(range.end) + ", got \"" + valueText + "\"";
     if (number < range.start || number > range.end)

@@ -9,15 +9,6 @@ juce::File resolve(const juce::String& path)
     return juce::File::getCurrentWorkingDirectory().getChildFile(path);
 }
 
-bool parseDouble(const juce::String& text, double& out)
-{
-    const auto t = text.trim();
-    if (t.isEmpty() || !t.containsOnly("0123456789.-+eE"))
-        return false;
-    out = t.getDoubleValue();
-    return std::isfinite(out);
-}
-
 bool parseInt(const juce::String& text, int& out)
 {
     const auto t = text.trim();
@@ -27,6 +18,15 @@ bool parseInt(const juce::String& text, int& out)
     return true;
 }
 } // namespace
+
+bool RenderOptions::parseNumber(const juce::String& text, double& out)
+{
+    const auto t = text.trim();
+    if (t.isEmpty() || !t.containsOnly("0123456789.-+eE"))
+        return false;
+    out = t.getDoubleValue();
+    return std::isfinite(out);
+}
 
 juce::String RenderOptions::usage()
 {
@@ -88,7 +88,7 @@ juce::String RenderOptions::parse(const juce::StringArray& args)
         }
         else if (a == "--rate")
         {
-            if (!next(v) || !parseDouble(v, sampleRate) || sampleRate <= 0.0)
+            if (!next(v) || !parseNumber(v, sampleRate) || sampleRate <= 0.0)
                 return "--rate needs a sample rate above 0, got \"" + v + "\"";
         }
         else if (a == "--block")
@@ -107,7 +107,7 @@ juce::String RenderOptions::parse(const juce::StringArray& args)
             double x = 0.0;
             if (v == "none")
                 bpm.reset();
-            else if (parseDouble(v, x) && x > 0.0)
+            else if (parseNumber(v, x) && x > 0.0)
                 bpm = x;
             else
                 return "--bpm needs a tempo above 0 or none, got \"" + v + "\"";
@@ -132,7 +132,7 @@ juce::String RenderOptions::parse(const juce::StringArray& args)
         else if (a == "--seconds" || a == "--tail")
         {
             double x = 0.0;
-            if (!next(v) || !parseDouble(v, x) || x < 0.0 || x > 3600.0)
+            if (!next(v) || !parseNumber(v, x) || x < 0.0 || x > 3600.0)
                 return a + " needs a length in seconds from 0 to 3600, got \"" + v + "\"";
             (a == "--seconds" ? demoSeconds : tailSeconds) = x;
         }
@@ -148,7 +148,7 @@ juce::String RenderOptions::parse(const juce::StringArray& args)
             if (!next(when) || !next(what))
                 return "--at needs a time in seconds and an action";
             TimedAction action;
-            if (!parseDouble(when, action.seconds) || action.seconds < 0.0)
+            if (!parseNumber(when, action.seconds) || action.seconds < 0.0)
                 return "--at needs a time of 0 seconds or more, got \"" + when + "\"";
             if (what == "rec")
                 action.command = Command::rec;

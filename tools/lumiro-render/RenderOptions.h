@@ -45,4 +45,7 @@ struct RenderOptions
     juce::String parse(const juce::StringArray& args);
 
     static juce::String usage();
+
+    // A finite decimal number and nothing else.
+    static bool parseNumber(const juce::String& text, double& out);
 };
