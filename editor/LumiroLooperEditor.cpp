@@ -177,8 +177,11 @@ void LumiroLooperEditor::tapTempo()
         const double gap = now - lastTapMs;
         if (gap > 40.0 && gap < 2000.0)
         {
+            // The gap is mapped as measured; the parameter snaps it to whole
+            // milliseconds itself. (The parameter's own convertTo0to1 would
+            // round first and hand the host a different normalised value.)
             if (auto* time = processorRef.apvts.getParameter("dlTime"))
-                time->setValueNotifyingHost(time->convertTo0to1((float)gap));
+                time->setValueNotifyingHost(time->getNormalisableRange().convertTo0to1((float)gap));
         }
     }
 

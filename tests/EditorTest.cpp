@@ -355,6 +355,27 @@ TEST_F(EditorTest, TapSetsDelayTimeFromTheGapBetweenTwoPresses)
     EXPECT_NEAR(editor->timeKnob.getValue(), 123.0, 1e-3);
 }
 
+TEST_F(EditorTest, TapHandsTheHostTheGapAsMeasured)
+{
+    // The host records the normalised value the tap sends; snapping to whole
+    // milliseconds is the parameter's business, not the tap's.
+    struct Recorder : juce::AudioProcessorParameter::Listener
+    {
+        float sent = -1.0f;
+        void parameterValueChanged(int, float v) override { sent = v; }
+        void parameterGestureChanged(int, bool) override {}
+    } recorder;
+
+    auto& time = param("dlTime");
+    time.addListener(&recorder);
+    tapAt(10000.0);
+    tapAt(10500.4);
+    time.removeListener(&recorder);
+
+    EXPECT_FLOAT_EQ(recorder.sent, time.getNormalisableRange().convertTo0to1(500.4f));
+    EXPECT_FLOAT_EQ(value("dlTime"), 500.0f);
+}
+
 TEST_F(EditorTest, FirstTapOnlyArms)
 {
     tapAt(10500.0);
